@@ -151,7 +151,7 @@ def main(argv):
         median = statistics.median(values)
         within = sum(1 for v in values if abs(v + lag) <= shift_tolerance + 1e-9)
         check(f"best shift {shift_best} median",
-              f"{median:8.3f} s expected {-lag:.3f} +- {shift_tolerance:.3f} s ({within} of {len(values)} within)",
+              f"{median:8.3f} s expected {-lag + 0.0:.3f} +- {shift_tolerance:.3f} s ({within} of {len(values)} within)",
               abs(median + lag) <= shift_tolerance + 1e-9)
     else:
         check(f"best shift {shift_best} median", f"{bad} of {len(rows)} fields unreadable", False)
