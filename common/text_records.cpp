@@ -41,7 +41,8 @@ constexpr int MAX_OPEN_OUTPUTS = 32;
 OutputFile* g_outputs[MAX_OPEN_OUTPUTS];
 volatile std::sig_atomic_t g_output_count = 0;
 OutputFile* g_console = nullptr;
-std::vector<InputFile*> g_inputs;  // kept open until the program ends
+// Kept open until the program ends; never destroyed, so exit handlers still see the files.
+std::vector<InputFile*>* const g_inputs = new std::vector<InputFile*>;
 
 // A buffer is handed to the system once it holds this much.
 constexpr std::size_t FLUSH_THRESHOLD = 1 << 20;
@@ -246,7 +247,7 @@ InputFile* open_existing(std::string_view raw_name, int unit) {
     f->unit = unit;
     f->path = std::move(path);
     f->buffer.resize(READ_BLOCK);
-    g_inputs.push_back(f);
+    g_inputs->push_back(f);
     return f;
 }
 
