@@ -421,7 +421,13 @@ void render_fixed(char* out, double v, int w, int d) {
             n = q + (r >= half ? 1 : 0);
         }
     }
-    char digits[40];
+    char digits[48];
+    if (n <= static_cast<u128>(~std::uint64_t{0})) {
+        // Usual case: the digits are produced in place, right-aligned.
+        int nd = u64_digits_backward(static_cast<std::uint64_t>(n), digits + sizeof digits);
+        place_digits(out, w, d, digits + sizeof digits - nd, nd, negative && nd > 0);
+        return;
+    }
     int nd = u128_to_digits(n, digits);
     place_digits(out, w, d, digits, nd, negative && nd > 0);
 }
