@@ -421,14 +421,14 @@ std::string mean_text(const MeanAndError& m, long intervals) {
 
 std::string skip_text(const SkipCounts& s) {
     std::string t;
-    auto part = [&](long n, const char* what) {
+    auto part = [&](long n, const char* one, const char* many) {
         if (n == 0) return;
         if (!t.empty()) t += ", ";
-        t += std::to_string(n) + " " + what;
+        t += std::to_string(n) + " " + (n == 1 ? one : many);
     };
-    part(s.overflow, "asterisk fields (too wide for their field)");
-    part(s.non_finite, "NaN or Infinity");
-    part(s.unreadable, "unreadable");
+    part(s.overflow, "asterisk field (too wide for its field)", "asterisk fields (too wide for their field)");
+    part(s.non_finite, "NaN or Infinity", "NaN or Infinity");
+    part(s.unreadable, "unreadable field", "unreadable fields");
     return t;
 }
 
