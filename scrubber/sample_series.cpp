@@ -23,10 +23,11 @@ SampleSeries reserve_series(std::int32_t capacity) {
     void* block = ::mmap(nullptr, stride * COLUMNS, PROT_READ | PROT_WRITE,
                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (block == MAP_FAILED) std::abort();
-    // Large pages cut the cost of first touching a long series; a short one
-    // still touches only the first page of each column.
-    ::madvise(block, stride * COLUMNS, MADV_HUGEPAGE);
     auto* base = static_cast<char*>(block);
+    // Large pages cut the cost of first touching a long series. The first
+    // stretch of each column keeps small pages, so a short file stays small.
+    for (std::size_t c = 0; c < COLUMNS && stride > PAGE; ++c)
+        ::madvise(base + c * stride + PAGE, stride - PAGE, MADV_HUGEPAGE);
     auto column = [&](std::size_t c) { return reinterpret_cast<double*>(base + c * stride); };
     SampleSeries s;
     s.time = column(0);
