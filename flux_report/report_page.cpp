@@ -150,6 +150,19 @@ std::string clip_rect(const char* id, const Frame& f) {
     return s;
 }
 
+// The median of the forward steps between neighbouring points times `factor`:
+// steps much wider than usual are gaps in the record (or stray sample times)
+// and are not bridged by a line.
+double gap_step(const std::vector<PlotPoint>& points, double factor) {
+    std::vector<double> steps;
+    for (std::size_t i = 1; i < points.size(); ++i)
+        if (!is_break(points[i]) && !is_break(points[i - 1]) && points[i].x > points[i - 1].x)
+            steps.push_back(points[i].x - points[i - 1].x);
+    if (steps.empty()) return NO_STEP_LIMIT;
+    std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
+    return factor * steps[steps.size() / 2];
+}
+
 // ---- per-interval columns of the results table -------------------------------------------
 struct Columns {
     std::vector<double> time, speed, direction, flux_l, flux_r, lin_min, lin_max, run_min, run_max;
@@ -177,7 +190,7 @@ std::string missing_text(const FileReport& f) {
 
 // ---- panels ---------------------------------------------------------------------------------
 
-std::string flux_panel(const ResultsTable& t, const Columns& c, const Ticks& time_ticks) {
+std::string flux_panel(const ResultsTable& t, const Columns& c, const Ticks& time_ticks, double step) {
     const double height = 420;
     Frame f{PLOT_LEFT, 46, PLOT_WIDTH, 306, time_ticks, {}, false};
     Range y;
@@ -194,11 +207,11 @@ std::string flux_panel(const ResultsTable& t, const Columns& c, const Ticks& tim
     s += clip_rect("flux-clip", f);
     draw_axes(s, f, "time (h)", "flux (" + unit_flux() + ")");
     s += "<g clip-path=\"url(#flux-clip)\">";
-    path(s, "band lin-band", band_path(f, c.time, c.lin_min, c.lin_max));
-    path(s, "band run-band", band_path(f, c.time, c.run_min, c.run_max));
+    path(s, "band lin-band", band_path(f, c.time, c.lin_min, c.lin_max, step));
+    path(s, "band run-band", band_path(f, c.time, c.run_min, c.run_max, step));
     draw_hline(s, f, 0.0, "zero-line");
-    path(s, "curve flux-l", curve_path(f, as_points(c.time, c.flux_l), true));
-    path(s, "curve flux-r", curve_path(f, as_points(c.time, c.flux_r), true));
+    path(s, "curve flux-l", curve_path(f, as_points(c.time, c.flux_l), true, step));
+    path(s, "curve flux-r", curve_path(f, as_points(c.time, c.flux_r), true, step));
     if (c.time.size() <= MAX_MARKED_INTERVALS) {
         markers(s, f, c.time, c.flux_l, "mark-l", 3.0);
         markers(s, f, c.time, c.flux_r, "mark-r", 3.0);
@@ -226,8 +239,9 @@ std::string cumulative_panel(const CumulativeCurve& a, const CumulativeCurve& b,
     draw_axes(s, f, "time (h)", "cumulative flux (" + unit_cumulative() + ")");
     s += "<g clip-path=\"url(#cumulative-clip)\">";
     draw_hline(s, f, 0.0, "zero-line");
-    path(s, "curve cumflux", curve_path(f, a.points, true));
-    path(s, "curve cumflux-shift", curve_path(f, b.points, true));
+    // Thinned points lie up to a few to a drawing column, hence the wide factor.
+    path(s, "curve cumflux", curve_path(f, a.points, true, gap_step(a.points, 25.0)));
+    path(s, "curve cumflux-shift", curve_path(f, b.points, true, gap_step(b.points, 25.0)));
     s += "</g>";
     legend_line(s, PLOT_LEFT + 4, 20, "cumflux", html_escape(a.file.name) + " (zero shift)");
     legend_line(s, PLOT_LEFT + 330, 20, "cumflux-shift", html_escape(b.file.name) + " (best shift of each interval)");
@@ -372,7 +386,7 @@ std::string cospectra_panel(const ReportInput& in, long& clipped) {
     return s;
 }
 
-std::string current_panel(const ResultsTable& t, const Columns& c, const Ticks& time_ticks) {
+std::string current_panel(const ResultsTable& t, const Columns& c, const Ticks& time_ticks, double step) {
     const double height = 560;
     Frame speed{PLOT_LEFT, 20, PLOT_WIDTH, 200, time_ticks, {}, false};
     Frame dir{PLOT_LEFT, 300, PLOT_WIDTH, 200, time_ticks, {}, false};
@@ -385,7 +399,7 @@ std::string current_panel(const ResultsTable& t, const Columns& c, const Ticks& 
     s += clip_rect("speed-clip", speed);
     draw_axes(s, speed, "time (h)", "speed (cm s\u207B\u00B9)");
     s += "<g clip-path=\"url(#speed-clip)\">";
-    path(s, "curve speed", curve_path(speed, as_points(c.time, c.speed), true));
+    path(s, "curve speed", curve_path(speed, as_points(c.time, c.speed), true, step));
     if (c.time.size() <= MAX_MARKED_INTERVALS) markers(s, speed, c.time, c.speed, "mark-speed", 3.0);
     s += "</g>";
     draw_axes(s, dir, "time (h)", "direction (\u00B0)");
@@ -455,13 +469,28 @@ MeanAndError mean_and_error(const std::vector<double>& values) {
 std::string render_report(const ReportInput& in) {
     Columns c = columns_of(in.results);
 
-    // One time axis for every panel drawn against time, so they line up.
+    // The interval panels span the intervals (mean times give or take half an
+    // interval); the cumulative panel spans its own samples, so that one stray
+    // sample time cannot squeeze the interval panels into a corner.
     Range time;
     for (double t : c.time) time.include(t);
+    if (time.any && in.interval_seconds > 0) {
+        double half = in.interval_seconds / 7200.0;
+        time.include(time.lo - half);
+        time.include(time.hi + half);
+    }
+    Range sample_time;
     for (const CumulativeCurve* cc : {&in.cumulative, &in.cumulative_shift})
         for (const PlotPoint& p : cc->points)
-            if (!is_break(p)) time.include(p.x);
+            if (!is_break(p)) sample_time.include(p.x);
+    if (!time.any) time = sample_time;
+    if (!sample_time.any) sample_time = time;
     Ticks time_ticks = time.any ? linear_ticks(time.lo, time.hi, 10) : linear_ticks(0.0, 1.0, 10);
+    // Neighbouring intervals lie about one typical step apart (taken from the
+    // times themselves, which need not match the configured rate).
+    double interval_step = gap_step(as_points(c.time, c.time), 2.5);
+    Ticks sample_time_ticks =
+        sample_time.any ? linear_ticks(sample_time.lo, sample_time.hi, 10) : linear_ticks(0.0, 1.0, 10);
 
     std::string html;
     html.reserve(1 << 20);
@@ -496,10 +525,10 @@ std::string render_report(const ReportInput& in) {
     html += "<h2>Flux per interval</h2>\n<p class=\"caption\">Linear-detrending (FLUX-L) and running-mean "
             "(FLUX-R) flux of each interval at its mean time; the bands span the smallest to largest flux "
             "over the shifts of up to two seconds.</p>\n";
-    html += flux_panel(in.results, c, time_ticks);
+    html += flux_panel(in.results, c, time_ticks, interval_step);
     html += "\n<h2>Cumulative flux</h2>\n<p class=\"caption\">Running total over the whole record, sample by "
             "sample (thinned for drawing; every drawing column keeps its lowest and highest value).</p>\n";
-    html += cumulative_panel(in.cumulative, in.cumulative_shift, time_ticks);
+    html += cumulative_panel(in.cumulative, in.cumulative_shift, sample_time_ticks);
     long clipped = 0;
     std::string cospectra = cospectra_panel(in, clipped);
     html += "\n<h2>Cospectra</h2>\n<p class=\"caption\">Running-mean flux of each interval for running-mean "
@@ -510,7 +539,7 @@ std::string render_report(const ReportInput& in) {
     html += "</p>\n" + cospectra;
     html += "\n<h2>Mean current</h2>\n<p class=\"caption\">Magnitude and direction of the mean horizontal "
             "current of each interval.</p>\n";
-    html += current_panel(in.results, c, time_ticks);
+    html += current_panel(in.results, c, time_ticks, interval_step);
 
     html += "\n<h2>Notes</h2>\n<ul class=\"notes\" id=\"skipped-note\">\n";
     long total = 0;

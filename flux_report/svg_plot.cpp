@@ -227,7 +227,8 @@ void draw_message(std::string& svg, const Frame& f, const std::string& message) 
     text(svg, f.left + f.width / 2, f.top + f.height / 2, "middle", html_escape(message), " class=\"no-data\"");
 }
 
-std::string curve_path(const Frame& f, const std::vector<PlotPoint>& points, bool break_on_backward) {
+std::string curve_path(const Frame& f, const std::vector<PlotPoint>& points, bool break_on_backward,
+                       double max_step) {
     std::string d;
     bool pen_down = false;
     double previous_x = 0.0;
@@ -236,7 +237,7 @@ std::string curve_path(const Frame& f, const std::vector<PlotPoint>& points, boo
             pen_down = false;
             continue;
         }
-        if (pen_down && break_on_backward && p.x < previous_x) pen_down = false;
+        if (pen_down && break_on_backward && (p.x < previous_x || p.x - previous_x > max_step)) pen_down = false;
         d += pen_down ? 'L' : 'M';
         append_number(d, f.px(p.x));
         d += ' ';
@@ -248,7 +249,7 @@ std::string curve_path(const Frame& f, const std::vector<PlotPoint>& points, boo
 }
 
 std::string band_path(const Frame& f, const std::vector<double>& x, const std::vector<double>& lower,
-                      const std::vector<double>& upper) {
+                      const std::vector<double>& upper, double max_step) {
     std::string d;
     std::size_t n = x.size();
     std::size_t i = 0;
@@ -261,7 +262,7 @@ std::string band_path(const Frame& f, const std::vector<double>& x, const std::v
             continue;
         }
         std::size_t j = i + 1;
-        while (j < n && usable(j) && x[j] >= x[j - 1]) ++j;
+        while (j < n && usable(j) && x[j] >= x[j - 1] && x[j] - x[j - 1] <= max_step) ++j;
         // Piece [i, j): upper edge forward, lower edge back. A single interval
         // gets a narrow bar so it still shows.
         double half = j - i == 1 ? 2.0 : 0.0;

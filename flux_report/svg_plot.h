@@ -50,13 +50,17 @@ void draw_hline(std::string& svg, const Frame& f, double y, const std::string& c
 // A message in the middle of the frame (for a panel with nothing to draw).
 void draw_message(std::string& svg, const Frame& f, const std::string& text);
 
-// Path data ("M x y L x y ...") for points in order. A break point, or with
-// break_on_backward a point left of its predecessor, starts a new piece.
-std::string curve_path(const Frame& f, const std::vector<PlotPoint>& points, bool break_on_backward);
+constexpr double NO_STEP_LIMIT = 1e300;
+
+// Path data ("M x y L x y ...") for points in order. A break point starts a
+// new piece; so does, with break_on_backward, a point left of its predecessor
+// or one more than max_step to its right (a gap in the record is not bridged).
+std::string curve_path(const Frame& f, const std::vector<PlotPoint>& points, bool break_on_backward,
+                       double max_step = NO_STEP_LIMIT);
 // Closed band pieces between lower and upper bounds over x; a piece ends where
-// a bound is missing (NaN) or x goes backwards.
+// a bound is missing (NaN), x goes backwards or steps more than max_step.
 std::string band_path(const Frame& f, const std::vector<double>& x, const std::vector<double>& lower,
-                      const std::vector<double>& upper);
+                      const std::vector<double>& upper, double max_step = NO_STEP_LIMIT);
 
 void append_number(std::string& out, double v);  // one decimal, for coordinates
 
