@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 need=()
-for pkg in cmake g++ make python3 googletest libgtest-dev libbenchmark-dev libdouble-conversion-dev; do
+for pkg in cmake g++ make python3 time googletest libgtest-dev libbenchmark-dev libdouble-conversion-dev chromium; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if ((${#need[@]})); then
