@@ -151,8 +151,8 @@ std::string clip_rect(const char* id, const Frame& f) {
 }
 
 // The median of the forward steps between neighbouring points times `factor`:
-// steps much wider than usual are gaps in the record (or stray sample times)
-// and are not bridged by a line.
+// steps much wider than usual are gaps in the record (or stray interval
+// times) and are not bridged by a line.
 double gap_step(const std::vector<PlotPoint>& points, double factor) {
     std::vector<double> steps;
     for (std::size_t i = 1; i < points.size(); ++i)
@@ -239,9 +239,9 @@ std::string cumulative_panel(const CumulativeCurve& a, const CumulativeCurve& b,
     draw_axes(s, f, "time (h)", "cumulative flux (" + unit_cumulative() + ")");
     s += "<g clip-path=\"url(#cumulative-clip)\">";
     draw_hline(s, f, 0.0, "zero-line");
-    // Thinned points lie up to a few to a drawing column, hence the wide factor.
-    path(s, "curve cumflux", curve_path(f, a.points, true, gap_step(a.points, 25.0)));
-    path(s, "curve cumflux-shift", curve_path(f, b.points, true, gap_step(b.points, 25.0)));
+    // Gaps were marked while reading, at full resolution.
+    path(s, "curve cumflux", curve_path(f, a.points, false));
+    path(s, "curve cumflux-shift", curve_path(f, b.points, false));
     s += "</g>";
     legend_line(s, PLOT_LEFT + 4, 20, "cumflux", html_escape(a.file.name) + " (zero shift)");
     legend_line(s, PLOT_LEFT + 330, 20, "cumflux-shift", html_escape(b.file.name) + " (best shift of each interval)");

@@ -16,6 +16,9 @@ constexpr std::size_t RESULTS_RECORD = 163;
 constexpr std::size_t CUMULATIVE_RECORD = 65;
 constexpr std::size_t COSPECTRA_LEAD = 10;  // blank + FREQ or frequency
 constexpr std::size_t COSPECTRA_FIELD = 9;
+// A step between cumulative rows this many times the smallest step seen is a
+// gap in the record (the rows an interval's best shift drops stay well below).
+constexpr double GAP_FACTOR = 1000.0;
 
 void note_problem(FileReport& f, std::string text) {
     if (f.problem.empty()) f.problem = std::move(text);
@@ -172,6 +175,7 @@ CumulativeCurve read_cumulative(const std::string& name, std::size_t columns) {
     long long file_size = -1;
     ColumnThinner thinner;
     SkipCounts& s = curve.file.skipped;
+    double smallest_step = std::numeric_limits<double>::infinity();
     bool ok = scan_records(
         name, scan,
         [&](std::string_view r) {
@@ -193,6 +197,13 @@ CumulativeCurve read_cumulative(const std::string& name, std::size_t columns) {
             if (std::isnan(t) || std::isnan(cum)) {
                 thinner.skip(column);
                 return true;
+            }
+            // A time going backwards (the time column restarting, a stray
+            // sample) or leaping far beyond the sample spacing is not joined.
+            if (curve.has_values) {
+                double step = t - curve.last_time;
+                if (step > 0.0 && step < smallest_step) smallest_step = step;
+                if (step < 0.0 || step > GAP_FACTOR * smallest_step) thinner.cut();
             }
             if (!curve.has_values) curve.first_time = t;
             curve.last_time = t;

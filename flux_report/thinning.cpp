@@ -38,7 +38,7 @@ void ColumnThinner::close_column() {
     if (!column_open_) return;
     column_open_ = false;
     if (!column_has_point_) {
-        if (column_skipped_ && !out_.empty() && !is_break(out_.back())) out_.push_back(BREAK_POINT);
+        if (column_skipped_) cut();
         return;
     }
     Kept kept[4] = {first_, low_, high_, last_};
@@ -49,6 +49,11 @@ void ColumnThinner::close_column() {
         previous = k.order;
         out_.push_back(k.point);
     }
+}
+
+void ColumnThinner::cut() {
+    close_column();
+    if (!out_.empty() && !is_break(out_.back())) out_.push_back(BREAK_POINT);
 }
 
 std::vector<PlotPoint> ColumnThinner::finish() {

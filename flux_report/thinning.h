@@ -27,6 +27,9 @@ public:
     // A value in this column could not be drawn. A column that ends with no
     // drawable point at all breaks the curve there.
     void skip(long long column);
+    // The curve must not be joined across this point: what came before ends
+    // here and what follows starts a new piece, even within one column.
+    void cut();
     // Ends the last column and hands over the kept points.
     std::vector<PlotPoint> finish();
 

@@ -122,8 +122,9 @@ TEST(ReadResultsTable, CutShortAndMissing) {
     EXPECT_NE(empty.file.problem.find("empty"), std::string::npos) << empty.file.problem;
 }
 
-// A long cumulative file: a one-row spike survives thinning, and a stretch of
-// asterisk rows is a gap in the curve, never a run of zeros.
+// A long cumulative file: a one-row spike survives thinning, a stretch of
+// asterisk rows is a gap in the curve, never a run of zeros, and a stray
+// sample time far off the record is not joined to its neighbours.
 TEST(ReadCumulative, SpikeSurvivesAndOverflowIsAGap) {
     TempFolder folder;
     std::string text = CUMULATIVE_HEADING;
@@ -136,6 +137,7 @@ TEST(ReadCumulative, SpikeSurvivesAndOverflowIsAGap) {
             text += row;
             continue;
         }
+        if (i == 3000) t = 2.5;  // stray time, hours before the record
         text += cumulative_row(t, i == 7001 ? 900.0 : 0.001 * i);
     }
     std::string path = folder.write("cumflux.out", text);
@@ -144,19 +146,26 @@ TEST(ReadCumulative, SpikeSurvivesAndOverflowIsAGap) {
     EXPECT_EQ(curve.file.records, ROWS);
     EXPECT_EQ(curve.file.skipped.overflow, 500);  // CUMFLUX only: COVAR is not read
     EXPECT_LE(curve.points.size(), 400u + 10u);
-    bool spike = false, zero_in_gap = false;
+    bool spike = false, zero_in_gap = false, stray = false;
     int breaks = 0;
-    for (const PlotPoint& p : curve.points) {
+    for (std::size_t i = 0; i < curve.points.size(); ++i) {
+        const PlotPoint& p = curve.points[i];
         if (is_break(p)) {
             ++breaks;
             continue;
+        }
+        if (p.x == 2.5) {  // the stray point stands alone
+            stray = true;
+            EXPECT_TRUE(i > 0 && is_break(curve.points[i - 1]));
+            EXPECT_TRUE(i + 1 < curve.points.size() && is_break(curve.points[i + 1]));
         }
         if (p.y == 900.0) spike = true;
         if (p.x > 10.0 + 12000 / 3600.0 && p.x < 10.0 + 12499 / 3600.0) zero_in_gap = true;
     }
     EXPECT_TRUE(spike);
+    EXPECT_TRUE(stray);
     EXPECT_FALSE(zero_in_gap);
-    EXPECT_EQ(breaks, 1);
+    EXPECT_EQ(breaks, 3);
     EXPECT_DOUBLE_EQ(curve.first_time, 10.0);
 }
 

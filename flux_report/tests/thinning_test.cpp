@@ -61,11 +61,17 @@ TEST(ColumnThinner, BreaksOnlyWhereAWholeColumnIsMissing) {
     thinner.skip(2);
     thinner.skip(3);
     thinner.add(4, 5.0, 5.0);
-    thinner.skip(5);  // trailing gap
+    thinner.add(5, 6.0, 6.0);
+    thinner.cut();  // a cut inside a column splits it
+    thinner.add(5, 7.0, 7.0);
+    thinner.skip(6);  // trailing gap
     std::vector<PlotPoint> kept = thinner.finish();
-    ASSERT_EQ(kept.size(), 4u);
+    ASSERT_EQ(kept.size(), 7u);
     EXPECT_EQ(kept[0].x, 1.0);
     EXPECT_EQ(kept[1].x, 2.0);
     EXPECT_TRUE(is_break(kept[2]));
     EXPECT_EQ(kept[3].x, 5.0);
+    EXPECT_EQ(kept[4].x, 6.0);
+    EXPECT_TRUE(is_break(kept[5]));
+    EXPECT_EQ(kept[6].x, 7.0);
 }
