@@ -14,6 +14,7 @@ constexpr double PAGE_WIDTH = 1000.0;
 constexpr double PLOT_LEFT = 92.0;
 constexpr double PLOT_WIDTH = 870.0;
 constexpr std::size_t MAX_MARKED_INTERVALS = 400;  // beyond this, markers only clutter
+constexpr std::size_t MAX_COSPECTRUM_CURVES = 300;  // beyond this, bands keep the page small
 
 const char* STYLE = R"(
 body{font-family:"DejaVu Sans",Arial,Helvetica,sans-serif;color:#222;margin:0 auto;max-width:1100px;padding:12px 20px}
@@ -43,6 +44,8 @@ svg .no-data{font-size:17px;fill:#8a1c1c}
 .cumflux-shift{stroke:#c8461b;stroke-dasharray:7 3}
 .cospectrum{stroke-width:1.1;stroke-opacity:.75}
 .cospectrum-median{stroke:#000;stroke-width:2.6}
+.cospectrum-outer{fill:#2a5f9f;fill-opacity:.18}
+.cospectrum-inner{fill:#2a5f9f;fill-opacity:.35}
 .window-mark{stroke:#6a2c91;stroke-width:1.6;stroke-dasharray:8 5}
 .window-label{fill:#6a2c91}
 .speed{stroke:#2a7f3f}
@@ -318,8 +321,9 @@ std::string cospectra_panel(const ReportInput& in, long& clipped) {
     // Many intervals share the page: their curves are thinned to wider pixel
     // columns the more of them there are, keeping each column's extremes.
     std::size_t k_count = c.fluxes.size();
+    bool each_interval = k_count <= MAX_COSPECTRUM_CURVES;
     double column_width = std::clamp(static_cast<double>(k_count) / 24.0, 1.0, 12.0);
-    for (std::size_t k = 0; k < k_count; ++k) {
+    for (std::size_t k = 0; each_interval && k < k_count; ++k) {
         ColumnThinner thinner;
         for (std::size_t m = 0; m < c.fluxes[k].size() && m < c.frequencies.size(); ++m) {
             double fr = c.frequencies[m];
@@ -333,10 +337,12 @@ std::string cospectra_panel(const ReportInput& in, long& clipped) {
         std::snprintf(style, sizeof style, " stroke=\"hsl(%.0f,75%%,42%%)\"", hue);
         path(s, "curve cospectrum", curve_path(f, thinner.finish(), false), style);
     }
-    // The median over the intervals, row by row.
+    // The median over the intervals, row by row; with too many intervals for
+    // one curve each, their spread is drawn as bands instead.
     if (k_count > 1) {
         std::vector<PlotPoint> median;
-        for (std::size_t m = 0; m < c.frequencies.size(); ++m) {
+        std::vector<double> fr, p10, p25, p75, p90;  // ascending frequency for the bands
+        for (std::size_t m = c.frequencies.size(); m-- > 0;) {
             std::vector<double> v;
             for (const auto& column : c.fluxes)
                 if (m < column.size() && std::isfinite(column[m])) v.push_back(column[m]);
@@ -347,6 +353,16 @@ std::string cospectra_panel(const ReportInput& in, long& clipped) {
             std::sort(v.begin(), v.end());
             double med = v.size() % 2 ? v[v.size() / 2] : 0.5 * (v[v.size() / 2 - 1] + v[v.size() / 2]);
             median.push_back({c.frequencies[m], med});
+            auto at = [&](double q) { return v[static_cast<std::size_t>(q * static_cast<double>(v.size() - 1) + 0.5)]; };
+            fr.push_back(c.frequencies[m]);
+            p10.push_back(at(0.10));
+            p25.push_back(at(0.25));
+            p75.push_back(at(0.75));
+            p90.push_back(at(0.90));
+        }
+        if (!each_interval) {
+            path(s, "band cospectrum-outer", band_path(f, fr, p10, p90));
+            path(s, "band cospectrum-inner", band_path(f, fr, p25, p75));
         }
         path(s, "curve cospectrum-median", curve_path(f, median, false));
     }
@@ -371,6 +387,13 @@ std::string cospectra_panel(const ReportInput& in, long& clipped) {
     std::string first = c.interval_times.empty() ? "" : fixed(c.interval_times.front(), 4) + " h";
     std::string last = c.interval_times.empty() ? "" : fixed(c.interval_times.back(), 4) + " h";
     // Colour key: from blue (first interval) to red (last).
+    if (!each_interval) {
+        legend_box(s, PLOT_LEFT + 4, 19, "cospectrum-outer", "10\u201390 % of the intervals");
+        legend_box(s, PLOT_LEFT + 230, 19, "cospectrum-inner", "25\u201375 %");
+        s += "<text x=\"";
+        append_number(s, PLOT_LEFT + 340);
+        s += "\" y=\"24\">(" + std::to_string(k_count) + " intervals, " + first + " to " + last + ")</text>";
+    } else {
     s += "<defs><linearGradient id=\"interval-key\"><stop offset=\"0\" stop-color=\"hsl(240,75%,42%)\"/>"
          "<stop offset=\".5\" stop-color=\"hsl(120,75%,42%)\"/><stop offset=\"1\" stop-color=\"hsl(0,75%,42%)\"/>"
          "</linearGradient></defs>";
@@ -379,6 +402,7 @@ std::string cospectra_panel(const ReportInput& in, long& clipped) {
     s += "\" y=\"13\" width=\"120\" height=\"12\" fill=\"url(#interval-key)\"/><text x=\"";
     append_number(s, PLOT_LEFT + 132);
     s += "\" y=\"24\">one curve per interval, first (" + first + ") to last (" + last + ")</text>";
+    }
     if (k_count > 1) legend_line(s, PLOT_LEFT + 640, 19, "cospectrum-median", "median of the intervals");
     if (k_count == 0 || all.empty())
         draw_message(s, f, c.fluxes.empty() ? missing_text(c.file) + " or holds no interval" : "no finite value to draw");
@@ -535,7 +559,7 @@ std::string render_report(const ReportInput& in) {
             "windows of growing length; a window of L samples stands for the frequency rate / L.";
     if (clipped > 0)
         html += " The flux axis covers the bulk of the values: " + std::to_string(clipped) +
-                " value(s) lie beyond it and their curves leave the frame.";
+                " value(s) lie beyond it, outside the frame.";
     html += "</p>\n" + cospectra;
     html += "\n<h2>Mean current</h2>\n<p class=\"caption\">Magnitude and direction of the mean horizontal "
             "current of each interval.</p>\n";
