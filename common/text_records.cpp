@@ -48,19 +48,21 @@ std::vector<InputFile*>* const g_inputs = new std::vector<InputFile*>;
 constexpr std::size_t FLUSH_THRESHOLD = 1 << 20;
 constexpr std::size_t READ_BLOCK = 1 << 20;
 
-// Writes all of [p, p+n) to fd; false on a failure other than EINTR.
-bool write_all(int fd, const char* p, std::size_t n) {
-    while (n > 0) {
-        ssize_t k = ::write(fd, p, n);
+// Writes [p, p+n) to fd; returns the bytes written before a failure other than EINTR.
+std::size_t write_prefix(int fd, const char* p, std::size_t n) {
+    std::size_t done = 0;
+    while (done < n) {
+        ssize_t k = ::write(fd, p + done, n - done);
         if (k < 0) {
             if (errno == EINTR) continue;
-            return false;
+            break;
         }
-        p += k;
-        n -= static_cast<std::size_t>(k);
+        done += static_cast<std::size_t>(k);
     }
-    return true;
+    return done;
 }
+
+bool write_all(int fd, const char* p, std::size_t n) { return write_prefix(fd, p, n) == n; }
 
 void write_stderr(std::string_view s) { write_all(2, s.data(), s.size()); }
 
@@ -80,9 +82,18 @@ struct SignalHold {
 bool flush_file(OutputFile* f) {
     if (f->failed || f->committed == 0) return true;
     SignalHold hold;
-    bool ok = write_all(f->fd, f->data, f->committed);
+    const std::size_t written = write_prefix(f->fd, f->data, f->committed);
+    const bool ok = written == f->committed;
+    if (!ok) {
+        f->failed = true;
+        // A full disk or a size limit can take part of a record: cut the file
+        // back to the end of the last whole record it holds.
+        std::size_t whole = written;
+        while (whole > 0 && f->data[whole - 1] != '\n') --whole;
+        const off_t end = ::lseek(f->fd, 0, SEEK_CUR);
+        if (whole < written && end >= 0) (void)::ftruncate(f->fd, end - static_cast<off_t>(written - whole));
+    }
     f->committed = 0;
-    if (!ok) f->failed = true;
     return ok;
 }
 
@@ -980,7 +991,10 @@ ReadStatus read_free(InputFile* f, double* values, int count) {
     bool value_pending_separator = false;  // a comma here separates, not a null
     while (got < count) {
         std::string_view rec;
-        if (next_record(f, rec) != RecordResult::got) return ReadStatus::ended;
+        const RecordResult r = next_record(f, rec);
+        // A failing device is reported, not taken for the end of the data.
+        if (r == RecordResult::error) fail_run(FAIL_READ, failure_text(FAIL_READ), f->unit, f->path);
+        if (r != RecordResult::got) return ReadStatus::ended;
         const char* p = rec.data();
         const char* end = p + rec.size();
         while (p < end) {

@@ -16,7 +16,8 @@
 // Failures: every failure of opening, fixed-field reading, skipping a record
 // or writing ends the process through fail_run (message on standard error,
 // every completed record handed to the system first, exit status = message
-// number). read_free never fails: it returns ReadStatus::ended.
+// number). read_free returns ReadStatus::ended at the end of the data or at
+// a value it cannot read; only a read the system fails is fatal (39).
 #pragma once
 
 #include <cstddef>
@@ -135,7 +136,8 @@ bool parse_integer_field(std::string_view field, std::int32_t& out);
 // ---- free-form reading --------------------------------------------------------------
 enum class ReadStatus { ok, ended };
 // One free-form read of count values into values[0..count). Null values leave
-// their variable unchanged; a slash ends the read. Never fatal.
+// their variable unchanged; a slash ends the read. Fatal only when the system
+// fails a read (39); the end of the file and unreadable values give ended.
 ReadStatus read_free(InputFile* file, double* values, int count);
 // Reads and discards one record; fatal at the end of the file (24).
 void skip_record(InputFile* file);
