@@ -209,3 +209,56 @@ TEST_F(FluxFaults, TooManyOpenFilesFailsWithOpenFailureAndLeavesUnwrittenFilesAl
 }
 
 }  // namespace
+
+namespace {
+
+std::string read_descriptor(int fd) {
+    std::string text;
+    char buf[1 << 16];
+    off_t at = 0;
+    for (;;) {
+        ssize_t k = pread(fd, buf, sizeof buf, at);
+        if (k <= 0) break;
+        text.append(buf, static_cast<std::size_t>(k));
+        at += k;
+    }
+    return text;
+}
+
+TEST(FluxFolderRemoved, RunGoesOnAndItsOpenFilesHoldEveryRecord) {
+    // The files stay open, so the run completes into them after their folder
+    // is gone; the test keeps its own descriptors to read them afterwards.
+    constexpr long SAMPLES_LONG = 300000;
+    const std::string outer = make_temp_dir();
+    const std::string dir = outer + "/run";
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    ASSERT_EQ(symlink(cached_series(SAMPLES_LONG, RATE).c_str(), (dir + "/series.dat").c_str()), 0);
+    write_file(dir + "/ConfigTAVRIN.Dat", flux_configuration("series.dat", "results.dat", RATE, INTERVAL, 5));
+    RunOptions o;
+    o.capture_dir = outer;
+    Running run = start_run(TAVRIN_PATH, dir, o);
+    ASSERT_TRUE(wait_until([&] { return count_records(read_file(dir + "/results.dat")) >= 6; },
+                           std::chrono::seconds(20)));
+    std::map<std::string, int> fds;
+    for (const char* name : OUTPUTS) fds[name] = open((dir + "/" + name).c_str(), O_RDONLY);
+    remove_tree(dir);
+    Finished f = finish_run(run);
+    EXPECT_EQ(f.exit_status, 0);
+    EXPECT_EQ(f.err, "");
+    const long intervals = SAMPLES_LONG / ROWS_PER_INTERVAL;
+    const std::string results = read_descriptor(fds["results.dat"]);
+    const std::string cumflux = read_descriptor(fds["cumflux.out"]);
+    EXPECT_TRUE(whole_records(results));
+    EXPECT_TRUE(whole_records(cumflux));
+    EXPECT_TRUE(whole_records(read_descriptor(fds["cumfluxSHIFT.out"])));
+    EXPECT_TRUE(whole_records(read_descriptor(fds["Cospectra.out"])));
+    EXPECT_FALSE(read_descriptor(fds["Cospectra.out"]).empty()) << "the cospectra are written at the end";
+    EXPECT_GE(count_records(results), static_cast<std::size_t>(intervals));
+    EXPECT_EQ(count_records(cumflux) % ROWS_PER_INTERVAL, count_records(results) - static_cast<std::size_t>(intervals))
+        << "heading records of both files";
+    EXPECT_EQ(static_cast<std::size_t>(std::count(f.out.begin(), f.out.end(), '\n')), static_cast<std::size_t>(intervals));
+    for (auto& [name, fd] : fds) close(fd);
+    remove_tree(outer);
+}
+
+}  // namespace

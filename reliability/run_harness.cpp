@@ -206,7 +206,7 @@ void write_series(const std::string& path, long n, int rate_hz) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) throw std::runtime_error("cannot create " + path);
     std::setvbuf(f, nullptr, _IOFBF, 1 << 20);
-    std::fputs("TIME X Y Z O21 O22 O2MEAN\r\n", f);
+    std::fputs("TIME X Y Z O21 O22 O21MEAN O22MEAN\r\n", f);
     // Small deterministic wobbles; integer arithmetic keeps generation fast.
     unsigned state = 12345;
     for (long i = 0; i < n; ++i) {
@@ -214,7 +214,7 @@ void write_series(const std::string& path, long n, int rate_hz) {
         const int a = static_cast<int>((state >> 8) % 2000) - 1000;
         const int b = static_cast<int>((state >> 16) % 600) - 300;
         const long micro_hours = 10000000L + i * 1000000L / (3600L * rate_hz);
-        std::fprintf(f, "%ld.%06ld %d.%03d 1.5 %d.%02d 0.1 %d.%d 250.0\r\n", micro_hours / 1000000L,
+        std::fprintf(f, "%ld.%06ld %d.%03d 1.5 %d.%02d 0.1 %d.%d 250.0 240.0\r\n", micro_hours / 1000000L,
                      micro_hours % 1000000L, a / 1000, std::abs(a % 1000), b / 100, std::abs(b % 100),
                      200 + (a & 31), std::abs(b) % 10);
     }
@@ -223,7 +223,7 @@ void write_series(const std::string& path, long n, int rate_hz) {
 
 std::string cached_series(long n, int rate_hz) {
     mkdir(LARGE_INPUT_CACHE, 0755);
-    const std::string path = std::string(LARGE_INPUT_CACHE) + "/series_" + std::to_string(n) + "_" +
+    const std::string path = std::string(LARGE_INPUT_CACHE) + "/series8_" + std::to_string(n) + "_" +
                              std::to_string(rate_hz) + ".dat";
     struct stat st {};
     if (stat((path + ".done").c_str(), &st) != 0) {

@@ -47,7 +47,8 @@ std::string flux_configuration(const std::string& series, const std::string& res
                                int interval_seconds, int window_seconds);
 // A configuration for the despiking program (records 1 to 39).
 std::string scrubber_configuration(const std::string& raw, const std::string& cleaned, int rate_hz);
-// A heading and n samples of seven values at rate_hz, written to path.
+// A heading and n samples of eight values at rate_hz, written to path (the
+// raw form of the despiking program; the flux program reads the first seven).
 void write_series(const std::string& path, long n, int rate_hz);
 
 // A series of n samples at rate_hz generated once into the build folder's
