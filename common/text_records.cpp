@@ -741,7 +741,6 @@ int normalise_number(std::string_view s, char* buf, int cap, bool allow_bare_sig
     bool neg = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
     if (neg) put('-');
-    std::size_t mant_start = i;
     int digits = 0, point_at = -1, mant_digits_start = n;
     while (i < s.size()) {
         if (is_digit(s[i])) {
@@ -755,7 +754,6 @@ int normalise_number(std::string_view s, char* buf, int cap, bool allow_bare_sig
         }
         ++i;
     }
-    (void)mant_start;
     if (digits == 0) return -1;
     if (point_at < 0 && implied_decimals > 0) {
         // No point: the last d digits are the fraction.
