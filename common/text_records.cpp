@@ -1,5 +1,6 @@
 #include "text_records.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -65,6 +66,15 @@ std::size_t write_prefix(int fd, const char* p, std::size_t n) {
 bool write_all(int fd, const char* p, std::size_t n) { return write_prefix(fd, p, n) == n; }
 
 void write_stderr(std::string_view s) { write_all(2, s.data(), s.size()); }
+
+// Ends the run with a status: the process, or (in process) back to the harness.
+[[noreturn]] void end_run(int status) {
+#if defined(FLUX_RUNS_RETURN)
+    throw RunEnded{status};
+#else
+    _exit(status);
+#endif
+}
 
 // Signals are held back while a buffer is written out or moved, so that an
 // interrupt never writes a record twice or reads a freed buffer.
@@ -182,7 +192,7 @@ const char* failure_text(int number) {
     write_stderr("\nrun-time error M6201: MATH\n- ");
     write_stderr(function);
     write_stderr(": DOMAIN error\n");
-    _exit(EXIT_DOMAIN_ERROR);
+    end_run(EXIT_DOMAIN_ERROR);
 }
 
 }  // namespace
@@ -220,7 +230,25 @@ void fail_run(int number, std::string_view text, int unit, std::string_view path
     // Completed records first, so nothing written before the failure is lost.
     for (int i = 0; i < g_output_count; ++i) flush_file(g_outputs[i]);
     write_stderr(line);
-    _exit(number & 0xFF);
+    end_run(number & 0xFF);
+}
+
+void close_run_files() {
+    SignalHold hold;
+    for (int i = 0; i < g_output_count; ++i) {
+        OutputFile* f = g_outputs[i];
+        if (f->fd > 2) ::close(f->fd);
+        std::free(f->data);
+        delete f;
+        g_outputs[i] = nullptr;
+    }
+    g_output_count = 0;
+    g_console = nullptr;
+    for (InputFile* f : *g_inputs) {
+        ::close(f->fd);
+        delete f;
+    }
+    g_inputs->clear();
 }
 
 void fail_integer_divide() {
@@ -257,7 +285,14 @@ InputFile* open_existing(std::string_view raw_name, int unit) {
     f->fd = fd;
     f->unit = unit;
     f->path = std::move(path);
-    f->buffer.resize(READ_BLOCK);
+    // A short file (a configuration) takes a buffer of its own size; the
+    // buffer doubles whenever a record does not fit, so this is only a start.
+    std::size_t block = READ_BLOCK;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
+        static_cast<std::uint64_t>(st.st_size) < READ_BLOCK)
+        block = std::max<std::size_t>(static_cast<std::size_t>(st.st_size) + 1, 4096);
+    f->buffer.resize(block);
     g_inputs->push_back(f);
     return f;
 }

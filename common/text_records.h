@@ -176,6 +176,17 @@ void pause_for_user();
 // Same for message 164 (no unit and file).
 [[noreturn]] void fail_integer_divide();
 
+// ---- runs inside another process -------------------------------------------------------
+// Built with FLUX_RUNS_RETURN (the whole-program fuzz targets), a run's end
+// throws RunEnded carrying the exit status instead of ending the process, so
+// that a harness can drive thousands of runs a second. The normal build exits.
+struct RunEnded {
+    int status;
+};
+// Closes every file the text layer opened and frees its buffers, without
+// writing anything; afterwards a new run can start in the same process.
+void close_run_files();
+
 // The three checked mathematical functions: a NaN argument, a square root of a
 // value below zero, an arc cosine outside -1..1 end the run with status 3.
 double checked_sqrt(double x);

@@ -1,19 +1,24 @@
-// Whole runs of a sanitized program on an arbitrary configuration and series.
+// Whole runs of a program on an arbitrary configuration and series, inside
+// the fuzzer's process so that millions of runs fit in an afternoon. The
+// program's sources are compiled into this target with its main renamed, and
+// the text layer is built so that a run's end throws RunEnded instead of
+// ending the process.
+//
 // Input: configuration text, a zero byte, series text. The file names in the
 // configuration are replaced by names inside the run folder (chosen by the
 // byte that stood there), so that a mutated name can never reach a file
-// outside it. The run must end within the time bound, with one of the
-// program's statuses, without a sanitizer report, and every file it wrote
-// must end with a complete record.
+// outside it. Each run must end with one of the program's statuses, without
+// a sanitizer report (reported by the fuzzer itself, with the stack), within
+// the fuzzer's -timeout; a normal end writes nothing on standard error and a
+// failure exactly one line; every file it wrote ends with a complete record.
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,26 +27,40 @@
 #include <sstream>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
+
+#include <sanitizer/common_interface_defs.h>
+
+#include "text_records.h"
+
+int program_main();  // the program's main, renamed at compile time
 
 namespace {
 
 #if defined(PROGRAM_TAVRIN)
 constexpr int INPUT_RECORD = 29, INPUT_COLUMN = 23, OUTPUT_RECORD = 32, OUTPUT_COLUMN = 23;
 constexpr int ITERATION_RECORD = 0;
+// Samples per interval are bounded: the program sizes its arrays by them
+// (zero-filled, tens of megabytes at the top of the range), while a series of
+// at most 16 KB never completes an interval of more than a few hundred.
+constexpr int RATE_RECORD = 33, INTERVAL_RECORD = 36;
+constexpr double MAX_FUZZ_INTERVAL_SAMPLES = 2048;
 #else
 constexpr int INPUT_RECORD = 4, INPUT_COLUMN = 20, OUTPUT_RECORD = 19, OUTPUT_COLUMN = 23;
 constexpr int ITERATION_RECORD = 25;  // passes are clamped: each is a full scan and a console line
 #endif
 constexpr std::size_t MAX_SERIES_BYTES = 16 * 1024;
-constexpr auto TIME_BOUND = std::chrono::seconds(10);
 const int ALLOWED_STATUS[] = {0, 3, 9, 24, 29, 30, 38, 39, 42, 43, 64, 78, 164};
 
 std::string g_dir;
+int g_home = -1;                  // the fuzzer's working folder
+int g_run_stdout = -1, g_run_stderr = -1;  // memory files standing in for the console
+int g_saved_stdout = -1, g_saved_stderr = -1;
+
+int g_report = 2;  // a copy of the fuzzer's standard error, taken before -close_fd_mask moves it
 
 void fatal(const char* what) {
-    std::fprintf(stderr, "harness: %s\n", what);
+    dprintf(g_report, "harness: %s\n", what);
     std::abort();
 }
 
@@ -83,6 +102,16 @@ void put_field(std::string& text, int record, int column, std::string value, std
     text.replace(b, e - b, rec);
 }
 
+// The width bytes of a record from column on, blank-padded like a fixed-field read.
+std::string field_text(const std::string& text, int record, int column, std::size_t width) {
+    std::size_t b, e;
+    std::string field;
+    if (find_record(text, record, b, e) && b + static_cast<std::size_t>(column) < e)
+        field = text.substr(b + static_cast<std::size_t>(column), std::min(width, e - b - static_cast<std::size_t>(column)));
+    field.resize(width, ' ');
+    return field;
+}
+
 char field_byte(const std::string& text, int record, int column) {
     std::size_t b, e;
     if (!find_record(text, record, b, e) || b + static_cast<std::size_t>(column) >= e) return ' ';
@@ -119,54 +148,76 @@ void clear_run_folder() {
     closedir(d);
 }
 
+std::string read_descriptor(int fd) {
+    std::string text;
+    char block[4096];
+    for (off_t at = 0;;) {
+        ssize_t k = ::pread(fd, block, sizeof block, at);
+        if (k <= 0) break;
+        text.append(block, static_cast<std::size_t>(k));
+        at += k;
+    }
+    return text;
+}
+
+void reset_memory_file(int fd) {
+    if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0) fatal("cannot reset a console file");
+}
+
+// One run with the console on the memory files and the run folder as the
+// working folder; the interrupt handlers the program installs are put back.
 int run_program() {
-    pid_t pid = fork();
-    if (pid < 0) fatal("fork");
-    if (pid == 0) {
-        if (chdir(g_dir.c_str()) != 0) _exit(120);
-        int in = open("/dev/null", O_RDONLY);
-        int out = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0) _exit(121);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        close(in);
-        close(out);
-        close(err);
-        rlimit fsize{32 << 20, 32 << 20};
-        setrlimit(RLIMIT_FSIZE, &fsize);
-        signal(SIGXFSZ, SIG_IGN);  // an over-long file is a write failure, not a kill
-        char* argv[] = {const_cast<char*>(PROGRAM_PATH), nullptr};
-        char* envp[] = {const_cast<char*>("ASAN_OPTIONS=detect_leaks=0:exitcode=97:abort_on_error=0"),
-                        const_cast<char*>("UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=98"),
-                        const_cast<char*>("PATH=/usr/bin:/bin"), nullptr};
-        execve(PROGRAM_PATH, argv, envp);
-        _exit(122);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + TIME_BOUND;
+    reset_memory_file(g_run_stdout);
+    reset_memory_file(g_run_stderr);
+    struct sigaction saved[4];
+    const int signals[4] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
+    for (int i = 0; i < 4; ++i) sigaction(signals[i], nullptr, &saved[i]);
+    if (chdir(g_dir.c_str()) != 0) fatal("chdir to the run folder");
+    dup2(g_run_stdout, 1);
+    dup2(g_run_stderr, 2);
     int status = 0;
-    for (;;) {
-        pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid) break;
-        if (r < 0) fatal("waitpid");
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            fatal("the program did not end within the time bound");
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(300));
+    try {
+        status = program_main();
+    } catch (const flux::RunEnded& e) {
+        status = e.status;
     }
+    flux::close_run_files();
+    dup2(g_saved_stdout, 1);
+    dup2(g_saved_stderr, 2);
+    if (fchdir(g_home) != 0) fatal("fchdir back");
+    for (int i = 0; i < 4; ++i) sigaction(signals[i], &saved[i], nullptr);
     return status;
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char tmpl[] = "/tmp/fuzz_run_XXXXXX";
-    if (!mkdtemp(tmpl)) fatal("mkdtemp");
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    // The run's console takes descriptor 2 while it runs, so the fuzzer's own
+    // output and the sanitizer reports must go elsewhere: -close_fd_mask=2
+    // moves them to a copy of standard error. Added unless given.
+    bool has_mask = false;
+    for (int i = 1; i < *argc; ++i) has_mask = has_mask || std::strncmp((*argv)[i], "-close_fd_mask=", 15) == 0;
+    if (!has_mask) {
+        static std::vector<char*> args;
+        args.assign(*argv, *argv + *argc);
+        args.insert(args.begin() + 1, const_cast<char*>("-close_fd_mask=2"));
+        args.push_back(nullptr);
+        *argv = args.data();
+        *argc += 1;
+    }
+    g_report = fcntl(2, F_DUPFD_CLOEXEC, 10);
+    const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    std::string tmpl = std::string(base) + "/fuzz_run_XXXXXX";
+    if (!mkdtemp(tmpl.data())) fatal("mkdtemp");
     g_dir = tmpl;
     mkdir((g_dir + "/adir").c_str(), 0755);
+    g_home = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    g_run_stdout = memfd_create("run_stdout", MFD_CLOEXEC);
+    g_run_stderr = memfd_create("run_stderr", MFD_CLOEXEC);
+    if (g_home < 0 || g_run_stdout < 0 || g_run_stderr < 0) fatal("set-up");
+    int null_in = open("/dev/null", O_RDONLY);  // the despiking pause reads standard input
+    dup2(null_in, 0);
+    close(null_in);
     return 0;
 }
 
@@ -193,45 +244,60 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
+#if defined(PROGRAM_TAVRIN)
+    {
+        double rate = 0;
+        std::int32_t seconds = 0;
+        if (flux::parse_real_field(field_text(config, RATE_RECORD, 23, 8), 0, rate) &&
+            flux::parse_integer_field(field_text(config, INTERVAL_RECORD, 23, 8), seconds) && rate >= 1 &&
+            seconds >= 1) {
+            const double whole = std::trunc(rate);
+            const double samples = whole * seconds;
+            if (samples > MAX_FUZZ_INTERVAL_SAMPLES && samples <= 1e6) {
+                if (whole <= MAX_FUZZ_INTERVAL_SAMPLES) {
+                    put_field(config, INTERVAL_RECORD, 23, std::to_string(static_cast<int>(MAX_FUZZ_INTERVAL_SAMPLES / whole)), 8);
+                } else {
+                    put_field(config, RATE_RECORD, 23, "2048.", 8);
+                    put_field(config, INTERVAL_RECORD, 23, "1", 8);
+                }
+            }
+        }
+    }
+#endif
     clear_run_folder();
     write_file(g_dir + "/ConfigTAVRIN.Dat", config);
     write_file(g_dir + "/series.dat", series);
 
-    const int status = run_program();
-    const std::string err = read_file(g_dir + "/stderr.txt");
-    if (err.find("Sanitizer") != std::string::npos || err.find("runtime error") != std::string::npos) {
-        std::fprintf(stderr, "%s\n", err.c_str());
-        fatal("sanitizer report from the program");
+    // Descriptors 1 and 2 as the fuzzer left them (2 is /dev/null after -close_fd_mask).
+    if (g_saved_stdout < 0) {
+        g_saved_stdout = fcntl(1, F_DUPFD_CLOEXEC, 10);
+        g_saved_stderr = fcntl(2, F_DUPFD_CLOEXEC, 10);
     }
-    if (WIFSIGNALED(status)) {
-        std::fprintf(stderr, "%s\nsignal %d\n", err.c_str(), WTERMSIG(status));
-        fatal("the program ended by a signal");
-    }
-    const int code = WEXITSTATUS(status);
+    const int code = run_program();
+    const std::string err = read_descriptor(g_run_stderr);
     bool allowed = false;
     for (int s : ALLOWED_STATUS) allowed = allowed || s == code;
     if (!allowed) {
-        std::fprintf(stderr, "%s\nstatus %d\n", err.c_str(), code);
+        dprintf(g_report, "%s\nstatus %d\n", err.c_str(), code);
         fatal("exit status outside the program's set");
     }
     const bool one_line = !err.empty() && err.find('\n') + 1 == err.size();
     if ((code == 0 && !err.empty()) || (code != 0 && code != 3 && !one_line)) {
-        std::fprintf(stderr, "status %d, stderr: '%s'\n", code, err.c_str());
+        dprintf(g_report, "status %d, stderr: '%s'\n", code, err.c_str());
         fatal("a normal end writes nothing on standard error; a failure exactly one line");
     }
-    const std::string out = read_file(g_dir + "/stdout.txt");
+    const std::string out = read_descriptor(g_run_stdout);
     if (!out.empty() && out.back() != '\n') fatal("the console ends inside a line");
 
     // Every file the run wrote ends with a whole record.
     DIR* d = opendir(g_dir.c_str());
     while (dirent* e = readdir(d)) {
         std::string name = e->d_name;
-        if (name == "." || name == ".." || name == "adir" || name == "ConfigTAVRIN.Dat" || name == "series.dat" ||
-            name == "stdout.txt" || name == "stderr.txt")
+        if (name == "." || name == ".." || name == "adir" || name == "ConfigTAVRIN.Dat" || name == "series.dat")
             continue;
         const std::string text = read_file(g_dir + "/" + name);
         if (!text.empty() && (text.size() < 2 || text.compare(text.size() - 2, 2, "\r\n") != 0)) {
-            std::fprintf(stderr, "%s: %zu bytes, last record incomplete\n", name.c_str(), text.size());
+            dprintf(g_report, "%s: %zu bytes, last record incomplete\n", name.c_str(), text.size());
             fatal("partial record in an output file");
         }
     }

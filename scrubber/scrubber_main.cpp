@@ -135,6 +135,11 @@ int main() {
     }
 
     SampleSeries series = reserve_series(MAX_SAMPLES);
+    // Given back on every way out, also when a failure returns to an in-process harness.
+    struct Release {
+        SampleSeries& s;
+        ~Release() { release_series(s); }
+    } release{series};
     read_raw_series(raw, series, MAX_SAMPLES);
 
     std::vector<GapViolation> violations;

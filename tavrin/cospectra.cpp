@@ -122,7 +122,17 @@ __attribute__((always_inline)) inline Lanes scan_one_window(const double* zt, co
     return acc;
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default"), flatten))
+// flatten puts the lane helpers inside each clone, so each is compiled for
+// the clone's instruction set. clang refuses flatten beside target_clones,
+// and without it the helpers would pass 512-bit vectors across baseline
+// calls; clang builds (the fuzz targets) keep the baseline kernel alone,
+// which gives the same results.
+#if defined(__clang__)
+#define SCAN_KERNEL_ATTRIBUTES
+#else
+#define SCAN_KERNEL_ATTRIBUTES __attribute__((target_clones("avx512f", "avx2", "default"), flatten))
+#endif
+SCAN_KERNEL_ATTRIBUTES
 void scan_block_kernel(const double* zt, const double* ot, std::int32_t n, bool exact_inverse, double rate,
                        double inverse, const std::int32_t* ladder, std::size_t windows, double* out) {
     const double duration = static_cast<double>(n) / rate;
@@ -264,6 +274,17 @@ void finish_scanner(CospectraScanner& s) {
     }
     for (std::thread& t : s.workers) t.join();
     s.workers.clear();
+}
+
+CospectraScanner::~CospectraScanner() {
+    if (workers.empty()) return;
+    {
+        std::lock_guard<std::mutex> g(lock);
+        pending.clear();
+        closing = true;
+    }
+    changed.notify_all();
+    for (std::thread& t : workers) t.join();
 }
 
 void write_cospectra(OutputFile* file, const std::vector<double>& mean_times,

@@ -60,6 +60,10 @@ struct CospectraScanner {
     std::condition_variable changed;
     bool closing = false;
     int busy = 0;
+
+    // A run that ends before finish_scanner (a failure thrown back to an
+    // in-process harness) still stops and joins its workers.
+    ~CospectraScanner();
 };
 
 // threads = 0: no worker thread, every block is scanned by the caller.
