@@ -42,7 +42,8 @@ constexpr int INPUT_RECORD = 29, INPUT_COLUMN = 23, OUTPUT_RECORD = 32, OUTPUT_C
 constexpr int ITERATION_RECORD = 0;
 // Samples per interval are bounded: the program sizes its arrays by them
 // (zero-filled, tens of megabytes at the top of the range), while a series of
-// at most 16 KB never completes an interval of more than a few hundred.
+// at most 16 KB never completes an interval of much more than two thousand
+// (a line of separators alone is a sample).
 constexpr int RATE_RECORD = 33, INTERVAL_RECORD = 36;
 constexpr double MAX_FUZZ_INTERVAL_SAMPLES = 2048;
 #else

@@ -21,6 +21,12 @@ struct Event {
 };
 const Event EVENTS[] = {{SIGINT, "control-C"}, {SIGQUIT, "control-BREAK"}, {SIGHUP, "menu-CLOSE"}, {SIGTERM, "menu-CLOSE"}};
 
+std::string signal_name(int sig) {
+    return sig == SIGINT ? "SIGINT" : sig == SIGQUIT ? "SIGQUIT" : sig == SIGHUP ? "SIGHUP" : "SIGTERM";
+}
+// Test names and listings show the signal, not the bytes of the struct.
+void PrintTo(const Event& e, std::ostream* os) { *os << signal_name(e.signal); }
+
 constexpr int RATE = 64;
 constexpr long LARGE_SERIES = 2000000;
 
@@ -131,11 +137,6 @@ TEST_P(Interrupts, DespikingProgramAtItsPauseStopsWithTheEventLine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, Interrupts, ::testing::ValuesIn(EVENTS),
-                         [](const ::testing::TestParamInfo<Event>& i) {
-                             return std::string(i.param.signal == SIGINT    ? "SIGINT"
-                                                : i.param.signal == SIGQUIT ? "SIGQUIT"
-                                                : i.param.signal == SIGHUP  ? "SIGHUP"
-                                                                            : "SIGTERM");
-                         });
+                         [](const ::testing::TestParamInfo<Event>& i) { return signal_name(i.param.signal); });
 
 }  // namespace

@@ -227,8 +227,11 @@ std::string cached_series(long n, int rate_hz) {
                              std::to_string(rate_hz) + ".dat";
     struct stat st {};
     if (stat((path + ".done").c_str(), &st) != 0) {
-        write_series(path + ".tmp", n, rate_hz);
-        if (rename((path + ".tmp").c_str(), path.c_str()) != 0) throw std::runtime_error("rename");
+        // Tests run in parallel may both generate it: each writes its own
+        // file and renames it into place whole, so no run reads a half file.
+        const std::string tmp = path + ".tmp." + std::to_string(getpid());
+        write_series(tmp, n, rate_hz);
+        if (rename(tmp.c_str(), path.c_str()) != 0) throw std::runtime_error("rename");
         write_file(path + ".done", "");
     }
     return path;

@@ -1,6 +1,7 @@
 #include "cospectra.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cmath>
 #include <string>
 
@@ -230,7 +231,16 @@ void start_scanner(CospectraScanner& s, std::int32_t n, double rate, int threads
     s.rate = rate;
     s.divider = make_rate_divider(rate);
     s.ladder = scan_window_ladder(rate, n);
+    // Console interrupts must reach the reading thread alone: it holds them
+    // back while it writes or moves output buffers, and a handler running on
+    // a worker at that moment could write a record twice or cut one short.
+    // A new thread takes the mask of the thread that starts it.
+    sigset_t interrupts, old;
+    sigemptyset(&interrupts);
+    for (int sig : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) sigaddset(&interrupts, sig);
+    pthread_sigmask(SIG_BLOCK, &interrupts, &old);
     for (int t = 0; t < threads; ++t) s.workers.emplace_back(worker_loop, &s);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 
 void scan_interval(CospectraScanner& s, const double* z, const double* o2) {

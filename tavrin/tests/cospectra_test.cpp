@@ -2,8 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <random>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <pthread.h>
+#include <unistd.h>
 
 using namespace flux;
 
@@ -68,4 +75,40 @@ TEST(Scanner, BitIdenticalToThePlainScanWhateverTheThreads) {
             }
         }
     }
+}
+
+namespace {
+std::atomic<int> g_interrupts_handled{0};
+std::atomic<bool> g_handled_on_worker{false};
+pthread_t g_test_thread;
+void note_interrupt(int) {
+    g_interrupts_handled.fetch_add(1);
+    if (!pthread_equal(pthread_self(), g_test_thread)) g_handled_on_worker.store(true);
+}
+}  // namespace
+
+// Regression: an interrupt could be handled on a scan worker while the
+// reading thread was writing a buffer out with interrupts held back, so the
+// handler wrote the same records a second time.
+TEST(Scanner, WorkersLeaveInterruptsToTheReadingThread) {
+    g_test_thread = pthread_self();
+    struct sigaction sa {}, old_action {};
+    sa.sa_handler = note_interrupt;
+    sigaction(SIGTERM, &sa, &old_action);
+
+    CospectraScanner s;
+    start_scanner(s, 64, 64.0, 1);  // started while this thread takes interrupts
+    sigset_t term, old_mask;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &term, &old_mask);  // as the reader does while it writes
+    kill(getpid(), SIGTERM);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(g_interrupts_handled.load(), 0) << "a worker took the interrupt";
+    pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);  // the held interrupt arrives here
+    EXPECT_EQ(g_interrupts_handled.load(), 1);
+    EXPECT_FALSE(g_handled_on_worker.load());
+
+    finish_scanner(s);
+    sigaction(SIGTERM, &old_action, nullptr);
 }
