@@ -104,7 +104,7 @@ void put_field(std::string& text, int record, int column, std::string value, std
 }
 
 // The width bytes of a record from column on, blank-padded like a fixed-field read.
-std::string field_text(const std::string& text, int record, int column, std::size_t width) {
+[[maybe_unused]] std::string field_text(const std::string& text, int record, int column, std::size_t width) {
     std::size_t b, e;
     std::string field;
     if (find_record(text, record, b, e) && b + static_cast<std::size_t>(column) < e)
