@@ -243,6 +243,16 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     std::atexit([] {
         dprintf(g_report, "harness: %lld program runs, %lld inputs passed over\n", g_program_runs,
                 g_inputs_passed_over);
+        // The run folder goes with the fuzzer (a finding keeps its input, not the folder).
+        if (DIR* d = opendir(g_dir.c_str())) {
+            while (dirent* e = readdir(d))
+                if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0 &&
+                    std::strcmp(e->d_name, "adir") != 0)
+                    unlink((g_dir + "/" + e->d_name).c_str());
+            closedir(d);
+        }
+        rmdir((g_dir + "/adir").c_str());
+        rmdir(g_dir.c_str());
     });
     int null_in = open("/dev/null", O_RDONLY);  // the despiking pause reads standard input
     dup2(null_in, 0);
