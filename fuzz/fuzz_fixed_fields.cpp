@@ -18,21 +18,6 @@
 
 namespace {
 
-std::vector<std::string_view> split_records(std::string_view s) {
-    std::vector<std::string_view> out;
-    std::size_t at = 0;
-    for (;;) {
-        std::size_t nl = s.find('\n', at);
-        if (nl == std::string_view::npos) break;
-        std::string_view r = s.substr(at, nl - at);
-        if (!r.empty() && r.back() == '\r') r.remove_suffix(1);
-        if (r == "\x1a") break;
-        out.push_back(r);
-        at = nl + 1;
-    }
-    return out;
-}
-
 // Columns from..from+width-1 (from counted from 0), cut at a comma.
 std::string_view numeric_field(std::string_view rec, std::size_t from, std::size_t width) {
     if (from >= rec.size()) return {};

@@ -14,23 +14,6 @@
 
 namespace {
 
-// The records as the reader must see them: ended at LF with a CR before it
-// dropped; a record of byte 26 alone and an unterminated last line end the file.
-std::vector<std::string_view> split_records(std::string_view s) {
-    std::vector<std::string_view> out;
-    std::size_t at = 0;
-    for (;;) {
-        std::size_t nl = s.find('\n', at);
-        if (nl == std::string_view::npos) break;
-        std::string_view r = s.substr(at, nl - at);
-        if (!r.empty() && r.back() == '\r') r.remove_suffix(1);
-        if (r == "\x1a") break;
-        out.push_back(r);
-        at = nl + 1;
-    }
-    return out;
-}
-
 bool simple_text(std::string_view s) {
     for (char c : s)
         if (!std::strchr("0123456789.+-eEdDqQ \t\r\n", c) || c == '\0') return false;

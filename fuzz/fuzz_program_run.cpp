@@ -109,7 +109,7 @@ void put_field(std::string& text, int record, int column, std::string value, std
 }
 
 // The width bytes of a record from column on, blank-padded like a fixed-field read.
-[[maybe_unused]] std::string field_text(const std::string& text, int record, int column, std::size_t width) {
+std::string field_text(const std::string& text, int record, int column, std::size_t width) {
     std::size_t b, e;
     std::string field;
     if (find_record(text, record, b, e) && b + static_cast<std::size_t>(column) < e)
@@ -118,11 +118,7 @@ void put_field(std::string& text, int record, int column, std::string value, std
     return field;
 }
 
-char field_byte(const std::string& text, int record, int column) {
-    std::size_t b, e;
-    if (!find_record(text, record, b, e) || b + static_cast<std::size_t>(column) >= e) return ' ';
-    return text[b + static_cast<std::size_t>(column)];
-}
+char field_byte(const std::string& text, int record, int column) { return field_text(text, record, column, 1)[0]; }
 
 std::string input_name(char selector) {
     switch (static_cast<unsigned char>(selector) % 8) {
@@ -142,16 +138,23 @@ std::string output_name(char selector) {
     }
 }
 
-void clear_run_folder() {
+// Removes every file of the run folder but the standing subfolder; false
+// when the folder cannot be read or a file cannot be removed.
+bool unlink_run_files() {
     DIR* d = opendir(g_dir.c_str());
-    if (!d) fatal("run folder gone");
+    if (!d) return false;
+    bool ok = true;
     while (dirent* e = readdir(d)) {
         std::string name = e->d_name;
         if (name == "." || name == ".." || name == "adir") continue;
-        std::string path = g_dir + "/" + name;
-        if (unlink(path.c_str()) != 0) fatal("cannot clear the run folder");
+        ok = unlink((g_dir + "/" + name).c_str()) == 0 && ok;
     }
     closedir(d);
+    return ok;
+}
+
+void clear_run_folder() {
+    if (!unlink_run_files()) fatal("cannot clear the run folder");
 }
 
 std::string read_descriptor(int fd) {
@@ -244,13 +247,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
         dprintf(g_report, "harness: %lld program runs, %lld inputs passed over\n", g_program_runs,
                 g_inputs_passed_over);
         // The run folder goes with the fuzzer (a finding keeps its input, not the folder).
-        if (DIR* d = opendir(g_dir.c_str())) {
-            while (dirent* e = readdir(d))
-                if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0 &&
-                    std::strcmp(e->d_name, "adir") != 0)
-                    unlink((g_dir + "/" + e->d_name).c_str());
-            closedir(d);
-        }
+        unlink_run_files();
         rmdir((g_dir + "/adir").c_str());
         rmdir(g_dir.c_str());
     });

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <string_view>
+#include <vector>
 
 #include "text_records.h"
 
@@ -31,4 +33,21 @@ inline void load_memory_input(flux::InputFile& f, const std::uint8_t* data, std:
     f.buffer.assign(block, 0);
     f.begin = f.end = 0;
     f.at_eof = f.read_error = false;
+}
+
+// The records as the reader must see them: ended at LF with a CR before it
+// dropped; a record of byte 26 alone and an unterminated last line end the file.
+inline std::vector<std::string_view> split_records(std::string_view s) {
+    std::vector<std::string_view> out;
+    std::size_t at = 0;
+    for (;;) {
+        std::size_t nl = s.find('\n', at);
+        if (nl == std::string_view::npos) break;
+        std::string_view r = s.substr(at, nl - at);
+        if (!r.empty() && r.back() == '\r') r.remove_suffix(1);
+        if (r == "\x1a") break;
+        out.push_back(r);
+        at = nl + 1;
+    }
+    return out;
 }
